@@ -1,0 +1,41 @@
+#include "link/portmap.h"
+
+QString PortMap::defaultDevice(int com)
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(com);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(com - 1);
+#endif
+}
+
+QString PortMap::device(int com) const
+{
+    return m_devices.value(com, defaultDevice(com));
+}
+
+bool PortMap::parse(const QString &spec, QString *error)
+{
+    const qsizetype eq = spec.indexOf(QLatin1Char('='));
+    bool ok = false;
+    const int com = eq > 0 ? spec.left(eq).toInt(&ok) : 0;
+    const QString path = eq > 0 ? spec.mid(eq + 1) : QString();
+    if (!ok || path.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("« %1 » : la correspondance attendue est N=CHEMIN, "
+                                    "par exemple 1=/dev/ttyUSB0.")
+                         .arg(spec);
+        return false;
+    }
+    if (com < firstPort || com > lastPort) {
+        if (error)
+            *error = QStringLiteral("« %1 » : le numéro de port COM doit être compris entre %2 "
+                                    "et %3.")
+                         .arg(spec)
+                         .arg(firstPort)
+                         .arg(lastPort);
+        return false;
+    }
+    map(com, path);
+    return true;
+}
