@@ -1,0 +1,101 @@
+#include "ui/traceview.h"
+
+#include "link/exchangetrace.h"
+
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTimer>
+
+namespace {
+
+// The box holds one block per trace line; the trace's CR LF line ends become block breaks.
+QString asBoxText(QString text)
+{
+    return text.replace(QLatin1StringView("\r\n"), QLatin1StringView("\n"));
+}
+
+} // namespace
+
+TraceView::TraceView(ExchangeTrace *trace, QPlainTextEdit *box)
+    : QObject(box), m_trace(trace), m_box(box)
+{
+    box->document()->setUndoRedoEnabled(false);
+    box->setPlainText(asBoxText(trace->text()));
+    box->moveCursor(QTextCursor::End);
+    connect(trace, &ExchangeTrace::linesRemoved, this, &TraceView::onLinesRemoved);
+    connect(trace, &ExchangeTrace::textAppended, this, &TraceView::onTextAppended);
+    connect(trace, &ExchangeTrace::textReset, this, &TraceView::onTextReset);
+}
+
+void TraceView::scheduleFlush()
+{
+    if (m_flushQueued)
+        return;
+    m_flushQueued = true;
+    QTimer::singleShot(0, this, &TraceView::flush);
+}
+
+void TraceView::onLinesRemoved(qsizetype lines)
+{
+    if (m_pendingReset)
+        return;
+    // Lines not yet shown go first from the pending text's front only once the box's own
+    // lines are used up; that is settled at flush time.
+    m_pendingRemoved += lines;
+    scheduleFlush();
+}
+
+void TraceView::onTextAppended(const QString &added)
+{
+    if (!m_pendingReset)
+        m_pendingText += added;
+    scheduleFlush();
+}
+
+void TraceView::onTextReset()
+{
+    m_pendingReset = true;
+    m_pendingRemoved = 0;
+    m_pendingText.clear();
+    scheduleFlush();
+}
+
+void TraceView::flush()
+{
+    m_flushQueued = false;
+    if (!m_box)
+        return;
+
+    if (m_pendingReset) {
+        m_box->setPlainText(asBoxText(m_trace->text()));
+    } else {
+        QTextDocument *doc = m_box->document();
+        // The box's text always ends with a line end, leaving one empty block behind it.
+        const qsizetype shown = doc->blockCount() - 1;
+        const qsizetype fromBox = qMin(m_pendingRemoved, shown);
+        if (fromBox == shown && fromBox > 0) {
+            doc->clear();
+        } else if (fromBox > 0) {
+            QTextCursor cursor(doc);
+            cursor.movePosition(QTextCursor::Start);
+            cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, int(fromBox));
+            cursor.removeSelectedText();
+        }
+        qsizetype fromPending = m_pendingRemoved - fromBox;
+        qsizetype start = 0;
+        while (fromPending-- > 0 && start < m_pendingText.size()) {
+            const qsizetype end = m_pendingText.indexOf(QLatin1StringView("\r\n"), start);
+            start = end < 0 ? m_pendingText.size() : end + 2;
+        }
+        if (start < m_pendingText.size()) {
+            QTextCursor cursor(doc);
+            cursor.movePosition(QTextCursor::End);
+            cursor.insertText(asBoxText(m_pendingText.mid(start)));
+        }
+    }
+    m_pendingReset = false;
+    m_pendingRemoved = 0;
+    m_pendingText.clear();
+    m_box->moveCursor(QTextCursor::End);
+}
