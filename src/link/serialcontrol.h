@@ -75,6 +75,7 @@ private:
     void handleError(QSerialPort::SerialPortError error);
     void enableParityMarking();
     void classifyOpenFailure(QSerialPort::SerialPortError error);
+    void closePort();
 
     QSerialPort m_port;
     int m_commPort = 1;
@@ -82,4 +83,5 @@ private:
     ParityMarkDecoder m_marks;
     OpenFailure m_failure;
     bool m_opening = false;
+    bool m_closing = false;
 };
