@@ -6,11 +6,14 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR := $(if $(CI),ON,OFF)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-BUILD_DEPS := cmake make g++ qt6-base-dev qt6-serialport-dev fonts-liberation fonts-dejavu-core
+BUILD_DEPS := cmake make g++ qt6-base-dev qt6-serialport-dev fonts-liberation fonts-dejavu-core \
+              librsvg2-bin desktop-file-utils appstream groff-base
 RUN_DEPS := $(BUILD_DEPS) qt6-qpa-plugins
 BENCH_DEPS := xvfb x11-utils
+PACKAGE_DEPS := dpkg-dev file
+PREFIX ?= /usr/local
 
-.PHONY: all deps build test run bench clean
+.PHONY: all deps build test run bench install package clean
 
 all: build
 
@@ -40,6 +43,15 @@ test: build
 
 run: build
 	@tools/run-simulated.sh $(BUILD_DIR)/bin
+
+# DESTDIR, if set, stages the install tree elsewhere.
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# The .deb lands in $(BUILD_DIR); dpkg-shlibdeps works out its library dependencies.
+package: build
+	$(call ensure_packages,$(PACKAGE_DEPS))
+	cmake --build $(BUILD_DIR) --target package
 
 clean:
 	rm -rf $(BUILD_DIR)
