@@ -50,6 +50,14 @@ public:
     bool isLoaded() const { return !m_form.isNull(); }
     F *ifLoaded() const { return m_form.data(); }
 
+    // The form has run its unload handler and is closing: from now on a touch loads a new one,
+    // even before this one is destroyed at the next turn of the event loop.
+    void forget(const F *form)
+    {
+        if (m_form == form)
+            m_form.clear();
+    }
+
 private:
     QPointer<F> m_form;
 };
