@@ -58,16 +58,19 @@ for program in tessaly tessaly-sim; do
     [ -x "$usr/bin/$program" ] || fail "$program is not installed as an executable"
 done
 answer=$("$usr/bin/tessaly" --version 2>/dev/null)
-[ "$answer" = "Tessaly $version" ] || fail "tessaly --version says \"$answer\", not \"Tessaly $version\""
+[ "$answer" = "Tessaly $version" ] \
+    || fail "tessaly --version says \"$answer\", not \"Tessaly $version\""
 
 desktop=$usr/share/applications/$app_id.desktop
 if [ -f "$desktop" ]; then
     report=$(desktop-file-validate "$desktop" 2>&1)
     [ -z "$report" ] || fail "desktop-file-validate: $report"
     exec_program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
-    [ -x "$usr/bin/$exec_program" ] || fail "the desktop entry runs \"$exec_program\", not installed"
+    [ -x "$usr/bin/$exec_program" ] \
+        || fail "the desktop entry runs \"$exec_program\", which is not installed"
     icon=$(sed -n 's/^Icon=//p' "$desktop")
-    [ -f "$icons/scalable/apps/$icon.svg" ] || fail "the desktop entry's icon \"$icon\" is not installed"
+    [ -f "$icons/scalable/apps/$icon.svg" ] \
+        || fail "the desktop entry's icon \"$icon\" is not installed"
 fi
 
 metainfo=$usr/share/metainfo/$app_id.metainfo.xml
@@ -77,7 +80,8 @@ if [ -f "$metainfo" ]; then
     grep -q "<id>$app_id</id>" "$metainfo" || fail "the metainfo's id is not $app_id"
     grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" \
         || fail "the metainfo does not launch $app_id.desktop"
-    grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo has no $version release"
+    grep -q "<release version=\"$version\"" "$metainfo" \
+        || fail "the metainfo has no $version release"
 fi
 
 # A PNG opens with its 8-byte signature, then the IHDR chunk: width and height, big-endian.
