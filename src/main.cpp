@@ -1,0 +1,46 @@
+#include "link/serialcontrol.h"
+#include "ui/forms.h"
+#include "ui/startup/commandline.h"
+#include "ui/startup/frmsplash.h"
+#include "version.h"
+
+#include <QApplication>
+#include <QIcon>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tessaly"));
+    QApplication::setApplicationVersion(QStringLiteral(TESSALY_VERSION_STRING));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.tessaly.Tessaly"));
+
+    CommandLine commandLine;
+    switch (commandLine.parse(QApplication::arguments())) {
+    case CommandLine::Outcome::Help:
+        std::fputs(qUtf8Printable(commandLine.helpText()), stdout);
+        return 0;
+    case CommandLine::Outcome::Version:
+        std::fputs(qUtf8Printable(commandLine.versionText() + QLatin1Char('\n')), stdout);
+        return 0;
+    case CommandLine::Outcome::Error:
+        std::fputs(qUtf8Printable(QStringLiteral("tessaly : %1\nVoir « tessaly --help ».\n")
+                                      .arg(commandLine.errorText())),
+            stderr);
+        return CommandLine::usageExitStatus;
+    case CommandLine::Outcome::Run:
+        break;
+    }
+    SerialControl::setPortMap(commandLine.portMap());
+
+    Q_INIT_RESOURCE(resources);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+
+    // The program lives as long as a window is loaded, shown or not.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QObject::connect(&Forms::instance(), &Forms::noFormLoaded, &app, &QCoreApplication::quit);
+
+    frmSplash::form()->show();
+    return app.exec();
+}
