@@ -132,11 +132,9 @@ void deselectOptions(QWidget *frame)
 
 void keepTypedText(QComboBox *box)
 {
+    // The completer would finish "t" as the item "T", and Enter would then take the item's case.
     box->setCompleter(nullptr);
     box->setInsertPolicy(QComboBox::NoInsert);
-    // With duplicates allowed, Enter does not swap the typed text for an item that matches it
-    // but for its case.
-    box->setDuplicatesEnabled(true);
 }
 
 FocusLoss::FocusLoss(QWidget *control)
