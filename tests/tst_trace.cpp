@@ -128,8 +128,7 @@ void tst_Trace::viewFollowsModel()
             trace.append(line(length, char('a' + random.bounded(26))));
             QVERIFY(trace.length() <= ExchangeTrace::maxLength);
         }
-        QCoreApplication::processEvents();
-        QCOMPARE(box.toPlainText(), boxText(trace.text()));
+        QTRY_COMPARE(box.toPlainText(), boxText(trace.text()));
         QCOMPARE(box.textCursor().position(), box.document()->characterCount() - 1);
     }
 

@@ -5,7 +5,6 @@
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextCursor>
-#include <QTimer>
 
 namespace {
 
@@ -23,6 +22,9 @@ TraceView::TraceView(ExchangeTrace *trace, QPlainTextEdit *box)
     box->document()->setUndoRedoEnabled(false);
     box->setPlainText(asBoxText(trace->text()));
     box->moveCursor(QTextCursor::End);
+    m_flushTimer.setSingleShot(true);
+    m_flushTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_flushTimer, &QTimer::timeout, this, &TraceView::flush);
     connect(trace, &ExchangeTrace::linesRemoved, this, &TraceView::onLinesRemoved);
     connect(trace, &ExchangeTrace::textAppended, this, &TraceView::onTextAppended);
     connect(trace, &ExchangeTrace::textReset, this, &TraceView::onTextReset);
@@ -30,10 +32,11 @@ TraceView::TraceView(ExchangeTrace *trace, QPlainTextEdit *box)
 
 void TraceView::scheduleFlush()
 {
-    if (m_flushQueued)
+    if (m_flushTimer.isActive())
         return;
-    m_flushQueued = true;
-    QTimer::singleShot(0, this, &TraceView::flush);
+    const auto since = std::chrono::milliseconds(
+        m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : refreshInterval.count());
+    m_flushTimer.start(std::max(std::chrono::milliseconds(0), refreshInterval - since));
 }
 
 void TraceView::onLinesRemoved(qsizetype lines)
@@ -48,8 +51,12 @@ void TraceView::onLinesRemoved(qsizetype lines)
 
 void TraceView::onTextAppended(const QString &added)
 {
-    if (!m_pendingReset)
+    if (!m_pendingReset) {
         m_pendingText += added;
+        // More waiting than the trace can hold: the box will take the trace's whole text.
+        if (m_pendingText.size() > ExchangeTrace::maxLength)
+            onTextReset();
+    }
     scheduleFlush();
 }
 
@@ -63,7 +70,8 @@ void TraceView::onTextReset()
 
 void TraceView::flush()
 {
-    m_flushQueued = false;
+    m_flushTimer.stop();
+    m_sinceFlush.start();
     if (!m_box)
         return;
 
