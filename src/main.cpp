@@ -8,16 +8,19 @@
 #include <QIcon>
 
 #include <cstdio>
+#include <optional>
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tessaly"));
     QApplication::setApplicationVersion(QStringLiteral(TESSALY_VERSION_STRING));
     QApplication::setDesktopFileName(QStringLiteral("io.github.tessaly.Tessaly"));
 
+    // The command line is read before any window system is reached, so that --help, --version
+    // and a refused option answer on a machine with no display.
     CommandLine commandLine;
-    switch (commandLine.parse(QApplication::arguments())) {
+    std::optional<QCoreApplication> console(std::in_place, argc, argv);
+    switch (commandLine.parse(QCoreApplication::arguments())) {
     case CommandLine::Outcome::Help:
         std::fputs(qUtf8Printable(commandLine.helpText()), stdout);
         return 0;
@@ -33,6 +36,9 @@ int main(int argc, char *argv[])
         break;
     }
     SerialControl::setPortMap(commandLine.portMap());
+    console.reset();
+
+    QApplication app(argc, argv);
 
     Q_INIT_RESOURCE(resources);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
