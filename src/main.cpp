@@ -1,4 +1,5 @@
 #include "link/serialcontrol.h"
+#include "ui/diagnostics.h"
 #include "ui/forms.h"
 #include "ui/startup/commandline.h"
 #include "ui/startup/frmsplash.h"
@@ -39,6 +40,7 @@ int main(int argc, char *argv[])
     console.reset();
 
     QApplication app(argc, argv);
+    Diagnostics::start();
 
     Q_INIT_RESOURCE(resources);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));

@@ -3,6 +3,7 @@
 
 #include "commands/commands.h"
 #include "link/module1.h"
+#include "ui/diagnostics.h"
 #include "ui/forms.h"
 #include "ui/operatormessage.h"
 #include "ui/toolkit.h"
@@ -32,6 +33,7 @@ Principale::Principale(QWidget *parent)
 
     m_traceView = std::make_unique<TraceView>(&m_trace, m_ui->ZoneReceptionTrame);
     Module1::attach({ &MSComm1, &m_trace });
+    Diagnostics::watch(MSComm1, m_trace, m_ui->ZoneReceptionTrame);
 
     connectOption(m_ui->Port1, &Principale::Port1_Click);
     connectOption(m_ui->Port2, &Principale::Port2_Click);
