@@ -1,3 +1,4 @@
+#include "link/portlist.h"
 #include "link/serialcontrol.h"
 #include "ui/diagnostics.h"
 #include "ui/forms.h"
@@ -33,6 +34,9 @@ int main(int argc, char *argv[])
                                       .arg(commandLine.errorText())),
             stderr);
         return CommandLine::usageExitStatus;
+    case CommandLine::Outcome::ListPorts:
+        std::fputs(qUtf8Printable(PortList::scan().listing(commandLine.portMap())), stdout);
+        return 0;
     case CommandLine::Outcome::Run:
         break;
     }

@@ -1,5 +1,19 @@
 #include "link/portmap.h"
 
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+QString systemLocation(const QString &device)
+{
+#ifdef Q_OS_UNIX
+    if (!device.isEmpty() && !QDir::isAbsolutePath(device))
+        return QStringLiteral("/dev/") + device;
+#endif
+    return device;
+}
+} // namespace
+
 QString PortMap::defaultDevice(int com)
 {
 #ifdef Q_OS_WIN
@@ -12,6 +26,27 @@ QString PortMap::defaultDevice(int com)
 QString PortMap::device(int com) const
 {
     return m_devices.value(com, defaultDevice(com));
+}
+
+QString PortMap::resolve(const QString &device)
+{
+    const QString location = systemLocation(device);
+#ifdef Q_OS_UNIX
+    const QString real = QFileInfo(location).canonicalFilePath();
+    if (!real.isEmpty())
+        return real;
+#endif
+    return location;
+}
+
+bool PortMap::existsAt(const QString &device)
+{
+#ifdef Q_OS_UNIX
+    return !QFileInfo(systemLocation(device)).canonicalFilePath().isEmpty();
+#else
+    Q_UNUSED(device);
+    return false;
+#endif
 }
 
 bool PortMap::parse(const QString &spec, QString *error)

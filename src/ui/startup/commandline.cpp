@@ -20,12 +20,17 @@ CommandLine::CommandLine()
                          "ainsi de suite.")
               .arg(PortMap::defaultDevice(1), PortMap::defaultDevice(2)),
           QStringLiteral("N=CHEMIN"))
+    , m_listPorts(QStringLiteral("list-ports"),
+          QStringLiteral("Affiche les ports série de cet ordinateur (chemin, nom stable "
+                         "/dev/serial/by-id, fabricant, produit) et le périphérique qu'ouvre "
+                         "chaque port COM, --port compris, puis s'arrête."))
 {
     m_parser.setApplicationDescription(
         QStringLiteral("Paramétrage des coffrets KSL 4820/xx par liaison série."));
     m_parser.addOption(m_help);
     m_parser.addOption(m_version);
     m_parser.addOption(m_port);
+    m_parser.addOption(m_listPorts);
 }
 
 QString CommandLine::versionText()
@@ -82,5 +87,5 @@ CommandLine::Outcome CommandLine::parse(const QStringList &arguments)
         }
     }
     m_ports = ports;
-    return Outcome::Run;
+    return m_parser.isSet(m_listPorts) ? Outcome::ListPorts : Outcome::Run;
 }

@@ -6,12 +6,13 @@
 #include <QString>
 #include <QStringList>
 
-// The program's command line: `--port N=PATH` (repeatable) maps COM N to a device, and
-// `--help` and `--version` answer and stop. Errors are told in French.
+// The program's command line: `--port N=PATH` (repeatable) maps COM N to a device;
+// `--list-ports` lists the serial ports under that mapping, and `--help` and `--version` answer;
+// those three stop the program. Errors are told in French.
 class CommandLine
 {
 public:
-    enum class Outcome { Run, Help, Version, Error };
+    enum class Outcome { Run, Help, Version, ListPorts, Error };
 
     CommandLine();
 
@@ -34,6 +35,7 @@ private:
     QCommandLineOption m_help;
     QCommandLineOption m_version;
     QCommandLineOption m_port;
+    QCommandLineOption m_listPorts;
     PortMap m_ports;
     QString m_error;
 };
