@@ -194,10 +194,13 @@ void SerialControl::classifyOpenFailure(QSerialPort::SerialPortError error)
     struct stat st
     {
     };
-    if (::stat(path.constData(), &st) != 0 && errno == ENOENT) {
-        m_failure.kind = Kind::NotFound;
-        if (error != QSerialPort::DeviceNotFoundError)
-            m_failure.reason = systemReason(ENOENT);
+    if (::stat(path.constData(), &st) != 0) {
+        // A device that cannot even be looked at (a closed directory on the way) has no owning
+        // group to name: naming one would send the operator to the wrong group.
+        const int statError = errno;
+        m_failure.kind = statError == ENOENT ? Kind::NotFound : Kind::Other;
+        if (statError != ENOENT || error != QSerialPort::DeviceNotFoundError)
+            m_failure.reason = systemReason(statError);
         return;
     }
     if (error != QSerialPort::PermissionError && error != QSerialPort::DeviceNotFoundError) {
