@@ -85,10 +85,9 @@ PortList::PortList(const QList<Port> &ports, const QString &byIdDirectory)
         return;
     // Several names may lead to one device (one per interface of some adapters); the first in
     // name order is the one shown, so the listing does not change from run to run.
-    const QFileInfoList links = QDir(byIdDirectory)
-                                    .entryInfoList(QDir::AllEntries | QDir::System
-                                            | QDir::NoDotAndDotDot,
-                                        QDir::Name);
+    const QFileInfoList links
+        = QDir(byIdDirectory)
+              .entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo &link : links) {
         if (!link.isSymLink())
             continue;
@@ -148,9 +147,8 @@ QString PortList::listing(const PortMap &map) const
         if (!known)
             entries.append({ Port { resolved, {}, {} }, resolved, false });
     }
-    std::stable_sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
-        return naturalLess(a.port.device, b.port.device);
-    });
+    std::stable_sort(entries.begin(), entries.end(),
+        [](const Entry &a, const Entry &b) { return naturalLess(a.port.device, b.port.device); });
 
     const QString separator = QStringLiteral(" ; ");
     QStringList lines { QStringLiteral("Ports série de cet ordinateur :") };

@@ -1,5 +1,7 @@
 #include "ui/startup/frmsplash.h"
 
+#include "link/portlist.h"
+#include "link/serialcontrol.h"
 #include "ui/main/principale.h"
 #include "ui/toolkit.h"
 #include "ui_frmsplash.h"
@@ -68,6 +70,22 @@ void frmSplash::Form_Load()
     for (int n = 1; n <= 5; ++n)
         ui->ChoixPort->addItem(QString::number(n));
     ui->ChoixPort->setCurrentRow(0);
+    showPortDevices();
+}
+
+// Each number's tool tip names the device it opens, so the operator sees whether COM3 is the
+// machine's /dev/ttyS2 or the USB adapter the device hangs on.
+void frmSplash::showPortDevices()
+{
+    const PortList ports = PortList::scan();
+    for (int row = 0; row < ui->ChoixPort->count(); ++row) {
+        QListWidgetItem *item = ui->ChoixPort->item(row);
+        const int com = item->text().toInt();
+        const QString device = ports.describeCom(SerialControl::portMap(), com);
+        item->setToolTip(device);
+        item->setData(Qt::AccessibleTextRole, QStringLiteral("Port COM%1 du PC").arg(com));
+        item->setData(Qt::AccessibleDescriptionRole, device);
+    }
 }
 
 // Once a port is chosen one stays chosen: a Ctrl+click or Ctrl+Space on it does not leave the
@@ -133,6 +151,11 @@ bool frmSplash::eventFilter(QObject *watched, QEvent *event)
         }
         break;
     }
+    case QEvent::ToolTip:
+        // An adapter may have been plugged in or pulled out since the list was filled.
+        if (watched == ui->ChoixPort->viewport())
+            showPortDevices();
+        break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease: {
         // A click on a control inside the frame is that control's, even when the control

@@ -42,6 +42,7 @@ private:
     void Form_KeyPress();
     void Frame1_Click();
     void keepOnePortSelected();
+    void showPortDevices();
 
     static bool producesCharacter(const QKeyEvent &key);
 
