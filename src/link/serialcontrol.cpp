@@ -3,12 +3,15 @@
 #include "link/codepage.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -26,6 +29,42 @@ QString systemReason(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
 }
+
+#ifdef Q_OS_UNIX
+// Serial programs (minicom, cu, anything using lockdev) mark a line they hold with a UUCP lock
+// file: "LCK.." and the device's name under /dev, holding the holder's process number as text.
+// QSerialPort honours only locks in its own format and deletes any other as stale, so the
+// lock is looked at here first, under the name given and under the device a link leads to.
+bool heldByLockFile(const QString &device)
+{
+    static const char *const directories[] = { "/var/lock", "/etc/locks", "/var/spool/locks",
+        "/var/spool/uucp", "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock" };
+    QStringList names;
+    for (QString path : { device, QFileInfo(device).canonicalFilePath() }) {
+        if (path.startsWith(QLatin1String("/dev/")))
+            path.remove(0, 5);
+        if (!path.isEmpty())
+            names << QLatin1String("LCK..") + path.replace(QLatin1Char('/'), QLatin1Char('_'));
+    }
+    names.removeDuplicates();
+    for (const char *directory : directories) {
+        for (const QString &name : std::as_const(names)) {
+            QFile lock(QLatin1String(directory) + QLatin1Char('/') + name);
+            if (!lock.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray line = lock.readLine(64).trimmed();
+            qsizetype digits = 0;
+            while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9')
+                ++digits;
+            bool ok = false;
+            const qlonglong pid = line.left(digits).toLongLong(&ok);
+            if (ok && pid > 0 && pid <= INT_MAX && (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
+                return true;
+        }
+    }
+    return false;
+}
+#endif
 
 } // namespace
 
@@ -92,6 +131,13 @@ bool SerialControl::setPortOpen(bool open)
     m_port.setDataBits(QSerialPort::Data7);
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
+#ifdef Q_OS_UNIX
+    if (QFileInfo::exists(devicePath()) && heldByLockFile(devicePath())) {
+        m_failure = { OpenFailure::Kind::Busy, m_commPort, devicePath(), systemReason(EBUSY), {} };
+        m_opening = false;
+        return false;
+    }
+#endif
     if (!m_port.open(QIODevice::ReadWrite)) {
         classifyOpenFailure(m_port.error());
         m_port.clearError();
