@@ -12,6 +12,7 @@
 #ifdef Q_OS_UNIX
 #include <grp.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -144,6 +145,16 @@ bool SerialControl::setPortOpen(bool open)
         m_opening = false;
         return false;
     }
+#ifdef Q_OS_UNIX
+    // picocom and others hold a line with flock(); holding it ourselves keeps them off it too.
+    if (::flock(int(m_port.handle()), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        m_port.close();
+        m_port.clearError();
+        m_failure = { OpenFailure::Kind::Busy, m_commPort, devicePath(), systemReason(EBUSY), {} };
+        m_opening = false;
+        return false;
+    }
+#endif
     // A pseudo-terminal has no modem lines: both calls fail there, harmlessly.
     m_port.setDataTerminalReady(true);
     m_port.setRequestToSend(false);
