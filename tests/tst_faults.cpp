@@ -34,8 +34,10 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -52,10 +54,17 @@ enum class Cause {
     NotATerminal,
     HeldExclusively,
     LockFileHeld,
+    LockFileHeldLong,
+    UucpLockFile,
+    UucpLockBehindLink,
+    Flocked,
     NoAccess,
     DirectoryClosed,
 };
 
+// How long a read waits for the bytes it expects: a guard against a hang, not a time limit on
+// the program, so it is generous for loaded or sanitized runs.
+constexpr int patience = 30000;
 constexpr int failingCom = 3;
 constexpr int freshCom = 2;
 constexpr uid_t nobody = 65534;
@@ -207,7 +216,7 @@ Attempt failThenUseAnother(const QString &device)
 
     form->portOption(freshCom)->setChecked(true);
     click(form->findChild<QPushButton *>(u"LecturePort"_s));
-    attempt.sentAfterwards = fresh.read(5);
+    attempt.sentAfterwards = fresh.read(5, patience);
     attempt.trace = form->trace().text();
     attempt.messagesInAll = shownMessages().size();
     if (!closeWindow())
@@ -346,7 +355,7 @@ void TestFaults::deviceVanishingMidReplyKeepsThePartialReply()
 
     form->portOption(1)->setChecked(true);
     click(lecturePort);
-    QCOMPARE(vanishing->read(5), QByteArray("SETU\r"));
+    QCOMPARE(vanishing->read(5, patience), QByteArray("SETU\r"));
     QVERIFY(vanishing->write("BD1=96"));
     QTRY_COMPARE(Module1::TamponReception, u"BD1=96"_s);
     vanishing.reset();
@@ -367,7 +376,7 @@ void TestFaults::deviceVanishingMidReplyKeepsThePartialReply()
     form->portOption(reopened)->setChecked(true);
     QVERIFY(form->comm().PortOpen());
     click(lecturePort);
-    QCOMPARE(fresh.read(5), QByteArray("SETU\r"));
+    QCOMPARE(fresh.read(5, patience), QByteArray("SETU\r"));
     QVERIFY(fresh.write("00!"));
     const QString trace
         = u"Q: SETU$13\r\nQ: SETU$13\r\nR: BD1=9600!\r\n"_s + QString(88, u'-') + u"\r\n"_s;
@@ -430,7 +439,7 @@ void TestFaults::lostPortIsToldInAModalBox()
 
     form->portOption(2)->setChecked(true);
     click(form->findChild<QPushButton *>(u"LecturePort"_s));
-    QCOMPARE(fresh.read(5), QByteArray("SETU\r"));
+    QCOMPARE(fresh.read(5, patience), QByteArray("SETU\r"));
     QCOMPARE(boxes.size(), 1);
 }
 
@@ -450,6 +459,11 @@ void TestFaults::failedOpeningIsToldOnce_data()
         << Cause::NotATerminal << QStringList { reasonFor(ENOTTY) } << group;
     QTest::newRow("held exclusively") << Cause::HeldExclusively << busy << group;
     QTest::newRow("lock file held") << Cause::LockFileHeld << busy << group;
+    QTest::newRow("lock file held for ten minutes") << Cause::LockFileHeldLong << busy << group;
+    QTest::newRow("UUCP lock file of another program") << Cause::UucpLockFile << busy << group;
+    QTest::newRow("UUCP lock on the device behind a link")
+        << Cause::UucpLockBehindLink << busy << group;
+    QTest::newRow("flock held, as picocom does") << Cause::Flocked << busy << group;
     QTest::newRow("no access") << Cause::NoAccess
                                << QStringList { u"accès refusé"_s,
                                       u"appartenir au groupe « %group »"_s,
@@ -478,6 +492,11 @@ void TestFaults::failedOpeningIsToldOnce()
         QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     });
     std::unique_ptr<QLockFile> lock;
+    QString uucpLock;
+    const auto removeUucpLock = qScopeGuard([&] {
+        if (!uucpLock.isEmpty())
+            QFile::remove(uucpLock);
+    });
     QString asNobody; // the child's row, when only an unprivileged user shows the fault
 
     switch (cause) {
@@ -504,8 +523,36 @@ void TestFaults::failedOpeningIsToldOnce()
         }
         break;
     case Cause::LockFileHeld:
+    case Cause::LockFileHeldLong: {
         lock = std::make_unique<QLockFile>(lockFileFor(device));
         QVERIFY(lock->tryLock(0));
+        if (cause == Cause::LockFileHeldLong) {
+            const timeval tenMinutesAgo { ::time(nullptr) - 600, 0 };
+            const timeval times[] = { tenMinutesAgo, tenMinutesAgo };
+            QCOMPARE(::utimes(QFile::encodeName(lock->fileName()).constData(), times), 0);
+        }
+        break;
+    }
+    case Cause::UucpLockFile:
+    case Cause::UucpLockBehindLink: {
+        // The HDB format minicom, cu and lockdev write: the holder's number in ten columns.
+        // The parent process stands for the holder: it is alive and it is not this one.
+        uucpLock = lockFileFor(device);
+        QFile file(uucpLock);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::NewOnly));
+        file.write(QByteArray::number(::getppid()).rightJustified(10, ' ') + '\n');
+        file.close();
+        if (cause == Cause::UucpLockBehindLink) {
+            const QString link = dir.filePath(u"by-id-usb-com3"_s);
+            QVERIFY(QFile::link(device, link));
+            device = link;
+        }
+        break;
+    }
+    case Cause::Flocked:
+        exclusive = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(exclusive >= 0);
+        QCOMPARE(::flock(exclusive, LOCK_EX | LOCK_NB), 0);
         break;
     case Cause::NoAccess:
         if (::geteuid() == 0) {
@@ -564,6 +611,8 @@ void TestFaults::failedOpeningIsToldOnce()
     QCOMPARE(attempt.messagesInAll, 1);
     if (lock)
         QVERIFY2(QFileInfo::exists(lock->fileName()), "the holder's lock file was taken away");
+    if (!uucpLock.isEmpty())
+        QVERIFY2(QFileInfo::exists(uucpLock), "the holder's lock file was taken away");
 }
 
 void TestFaults::commandWithoutPortIsTracedNotWritten_data()
@@ -611,7 +660,7 @@ void TestFaults::commandWithoutPortIsTracedNotWritten()
     // The first bytes either line carries afterwards are the next command's, whole.
     form->portOption(2)->setChecked(true);
     click(form->findChild<QPushButton *>(u"LectureST"_s));
-    QCOMPARE(com2.read(3), QByteArray("ST\r"));
+    QCOMPARE(com2.read(3, patience), QByteArray("ST\r"));
     QCOMPARE(com1.readAvailable(), QByteArray());
     QCOMPARE(form->trace().text(), u"Q: SETU$13\r\nQ: ST$13\r\n"_s);
     QCOMPARE(shownMessages().size(), earlierMessages + 1);
@@ -670,7 +719,7 @@ void TestFaults::overlongCommandIsRefused()
     if (sent) {
         const QByteArray expected = line(protocol->currentText());
         QCOMPARE(expected.size(), Module1::maxCommandLength + 1);
-        QCOMPARE(com1.read(int(expected.size())), expected);
+        QCOMPARE(com1.read(int(expected.size()), patience), expected);
         QCOMPARE(form->trace().text(),
             u"Q: "_s + QString::fromLatin1(expected.chopped(1)) + u"$13\r\n"_s);
         QVERIFY(shownMessages().isEmpty());
@@ -684,7 +733,7 @@ void TestFaults::overlongCommandIsRefused()
 
     typeProtocol(u"M"_s, false);
     click(validation);
-    QCOMPARE(com1.read(int(line(u"M"_s).size())), line(u"M"_s));
+    QCOMPARE(com1.read(int(line(u"M"_s).size()), patience), line(u"M"_s));
     QCOMPARE(form->trace().text(),
         u"Q: "_s + QString::fromLatin1(line(u"M"_s).chopped(1)) + u"$13\r\n"_s);
     QCOMPARE(shownMessages().size(), 1);
