@@ -126,7 +126,8 @@ bool SerialControl::setPortOpen(bool open)
     m_input.clear();
     m_marks.reset();
     m_opening = true;
-    m_port.setPortName(devicePath());
+    // Through the resolved device, so the lock file is the one other programs take for it.
+    m_port.setPortName(portMap().openPath(m_commPort));
     m_port.setBaudRate(QSerialPort::Baud9600);
     m_port.setParity(QSerialPort::EvenParity);
     m_port.setDataBits(QSerialPort::Data7);
@@ -318,7 +319,12 @@ QString SerialControl::describe(const OpenFailure &failure)
     case Kind::None:
         break;
     }
-    return head + failure.reason + QLatin1Char('.');
+    // Most often a COM number left on its default /dev/ttyS device, with no port behind it,
+    // while the line is on a USB adapter.
+    return head + failure.reason
+        + QStringLiteral(". Ce n'est peut-être pas un port série présent sur ce PC : "
+                         "« tessaly --list-ports » montre ceux qui le sont, et l'option --port "
+                         "associe un numéro COM au bon périphérique.");
 }
 
 qint32 SerialControl::baudRate() const
