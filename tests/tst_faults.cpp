@@ -37,6 +37,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -52,6 +53,7 @@ enum class Cause {
     Absent,
     DanglingLink,
     NotATerminal,
+    NoHardware,
     HeldExclusively,
     LockFileHeld,
     LockFileHeldLong,
@@ -455,8 +457,12 @@ void TestFaults::failedOpeningIsToldOnce_data()
     const QStringList group { u"groupe"_s };
     QTest::newRow("absent device") << Cause::Absent << absent << group;
     QTest::newRow("link to an unplugged adapter") << Cause::DanglingLink << absent << group;
+    const QString listPorts = u"« tessaly --list-ports »"_s;
     QTest::newRow("not a serial line")
-        << Cause::NotATerminal << QStringList { reasonFor(ENOTTY) } << group;
+        << Cause::NotATerminal << QStringList { reasonFor(ENOTTY), listPorts } << group;
+    // What COM2 meets on a PC whose /dev/ttyS1 has no serial port behind it.
+    QTest::newRow("serial device with no port behind it")
+        << Cause::NoHardware << QStringList { u"%reason"_s, listPorts, u"--port"_s } << group;
     QTest::newRow("held exclusively") << Cause::HeldExclusively << busy << group;
     QTest::newRow("lock file held") << Cause::LockFileHeld << busy << group;
     QTest::newRow("lock file held for ten minutes") << Cause::LockFileHeldLong << busy << group;
@@ -471,7 +477,7 @@ void TestFaults::failedOpeningIsToldOnce_data()
                                << QStringList();
     // The device cannot even be looked at, so no group can be named for it.
     QTest::newRow("no access to its directory")
-        << Cause::DirectoryClosed << QStringList { reasonFor(EACCES) } << group;
+        << Cause::DirectoryClosed << QStringList { reasonFor(EACCES), listPorts } << group;
 }
 
 void TestFaults::failedOpeningIsToldOnce()
@@ -512,6 +518,21 @@ void TestFaults::failedOpeningIsToldOnce()
         QFile file(device);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("not a line\n");
+        break;
+    }
+    case Cause::NoHardware: {
+        // The last minor of the 8250 driver's ttyS range: registered, with no port behind it.
+        device = dir.filePath(u"ttyS31"_s);
+        const QByteArray path = QFile::encodeName(device);
+        if (::mknod(path.constData(), S_IFCHR | 0600, makedev(4, 95)) != 0)
+            QSKIP("no device node can be made here (root with CAP_MKNOD is needed)");
+        const int probe = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const int error = errno;
+        if (probe >= 0)
+            ::close(probe);
+        if (probe >= 0 || (error != ENXIO && error != EIO && error != ENODEV))
+            QSKIP("ttyS31 does not fail here as a port with no hardware does");
+        said.replaceInStrings(u"%reason"_s, reasonFor(error));
         break;
     }
     case Cause::HeldExclusively:
