@@ -9,11 +9,11 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 BUILD_DEPS := cmake make g++ qt6-base-dev qt6-serialport-dev fonts-liberation fonts-dejavu-core \
               librsvg2-bin desktop-file-utils appstream groff-base
 RUN_DEPS := $(BUILD_DEPS) qt6-qpa-plugins
-BENCH_DEPS := xvfb x11-utils
+BENCH_DEPS := xvfb xdotool x11-utils libxcb1-dev
 PACKAGE_DEPS := dpkg-dev file
 PREFIX ?= /usr/local
 
-.PHONY: all deps build test run bench install package clean
+.PHONY: all deps build test run bench bench-deps soak install package clean
 
 all: build
 
@@ -43,6 +43,17 @@ test: build
 
 run: build
 	@tools/run-simulated.sh $(BUILD_DIR)/bin
+
+# The benchmarks and the soak run drive the real program on a private Xvfb display with xdotool
+# and print one table of figures against their targets (bench/run.sh). CI does not run them.
+bench-deps:
+	$(call ensure_packages,$(BENCH_DEPS))
+
+bench: bench-deps build
+	@bench/run.sh $(BUILD_DIR) bench
+
+soak: bench-deps build
+	@bench/run.sh $(BUILD_DIR) soak
 
 # DESTDIR, if set, stages the install tree elsewhere.
 install: build
