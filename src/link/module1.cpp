@@ -64,15 +64,17 @@ SendResult EnvoiCommande(const QString &commande)
 
 QString EchapperTexte(QStringView texte)
 {
+    // The codes as the characters go out: one byte per character, and one "?" for a character
+    // the code page cannot hold, even one written with two UTF-16 units.
+    const QByteArray bytes = codepage::toBytes(texte);
     QString escaped;
-    escaped.reserve(texte.size() + texte.size() / 4);
-    for (const QChar c : texte) {
-        const int code = codepage::code(c);
+    escaped.reserve(bytes.size() + bytes.size() / 4);
+    for (const char b : bytes) {
+        const int code = static_cast<unsigned char>(b);
         if (code < 31 || code > 122) {
             escaped += QLatin1Char('$');
             escaped += QString::number(code);
         } else {
-            // Plain ASCII here, as the character goes out (one the code page cannot hold is "?").
             escaped += QLatin1Char(char(code));
         }
     }
