@@ -5,11 +5,12 @@
 #include "link/serialcontrol.h"
 #include "ui/traceview.h"
 
+#include "table.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFont>
 #include <QPlainTextEdit>
-
 #include <QTimer>
 
 #include <cstdio>
@@ -60,8 +61,8 @@ double perEntryWholeText()
     QPlainTextEdit *box = makeBox();
     const QString separator = QString(88, QLatin1Char('-')) + QStringLiteral("\r\n");
     QString text;
-    const QString full = QStringLiteral("R: BD1=9600 PA1=P LG1=7 ST1=1 PR1=O PROT1=T !$13$10\r\n")
-        + separator;
+    const QString full
+        = QStringLiteral("R: BD1=9600 PA1=P LG1=7 ST1=1 PR1=O PROT1=T !$13$10\r\n") + separator;
     while (text.size() + full.size() <= ExchangeTrace::maxLength)
         text += full;
     box->setPlainText(text);
@@ -72,8 +73,10 @@ double perEntryWholeText()
     timer.start();
     for (int i = 0; i < entries; ++i) {
         text += entry;
-        if (text.size() > ExchangeTrace::maxLength)
-            text.remove(0, text.indexOf(QStringLiteral("\r\n"), text.size() - ExchangeTrace::maxLength - 2) + 2);
+        if (text.size() > ExchangeTrace::maxLength) {
+            const qsizetype excess = text.size() - ExchangeTrace::maxLength;
+            text.remove(0, text.indexOf(QStringLiteral("\r\n"), excess - 2) + 2);
+        }
         box->setPlainText(text);
         box->moveCursor(QTextCursor::End);
         QCoreApplication::processEvents();
@@ -132,20 +135,28 @@ double cpuShareAtRate(int perSecond, int seconds)
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (app.arguments().contains(QStringLiteral("--paced-only"))) {
-        std::printf("trace   960 entries/s, share of a core %8.1f %%\n", cpuShareAtRate(960, 5));
+        std::fprintf(
+            stderr, "trace   960 entries/s, share of a core %8.1f %%\n", cpuShareAtRate(960, 5));
         return 0;
     }
     perEntryIncremental(); // warm-up: fonts, layouts
     const double ours = perEntryIncremental();
     const double baseline = perEntryWholeText();
     const double share960 = cpuShareAtRate(960, 3);
-    std::printf("trace   per entry at the ceiling      %8.1f us   target <= 50 us\n", ours);
-    std::printf("trace   whole-text baseline           %8.1f us\n", baseline);
-    std::printf("trace   speed-up over the baseline    %8.1f x    target >= 20 x\n",
-                baseline / ours);
-    std::printf("trace   960 entries/s, share of a core %8.1f %%\n", share960);
+    std::fprintf(stderr,
+        "bench_trace: %s platform; per entry %.1f us, whole-text baseline %.1f us; "
+        "960 entries/s in-process: %.1f %% of a core\n",
+        qPrintable(QGuiApplication::platformName()), ours, baseline, share960);
+    bench::row(QStringLiteral("trace: per entry at the ceiling"),
+        QStringLiteral("%1 µs").arg(ours, 0, 'f', 1), QStringLiteral("≤ 50 µs"), ours <= 50);
+    bench::row(QStringLiteral("trace: speed-up over whole-text replacement"),
+        QStringLiteral("×%1 (baseline %2 µs)")
+            .arg(baseline / ours, 0, 'f', 1)
+            .arg(baseline, 0, 'f', 1),
+        QStringLiteral("≥ ×20"), baseline / ours >= 20);
     return 0;
 }

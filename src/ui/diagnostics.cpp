@@ -78,7 +78,9 @@ private:
 
 Recorder *recorder = nullptr;
 
-Recorder::Recorder(const QString &path) : QObject(QCoreApplication::instance()), m_path(path)
+Recorder::Recorder(const QString &path)
+    : QObject(QCoreApplication::instance())
+    , m_path(path)
 {
     m_clock.start();
     m_ticker.setTimerType(Qt::PreciseTimer);

@@ -1,0 +1,150 @@
+// The program's cost on a busy line: tessaly-sim streams one-character replies ("!") at a given
+// rate to the real program, shown on a private X display. The operator's path starts it: Enter
+// on the start-up window, then a click on "Lecture de la config. des ports", whose "SETU" starts
+// the stream. Figures: the program's CPU time over the stream as a share of one core, from
+// /proc; from its diagnostics file, whether every character reached the trace, the trace box's
+// repaints and the event loop's longest stall.
+#include "harness.h"
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+
+using namespace bench;
+
+namespace {
+
+constexpr double stallTarget = 100; // ms
+constexpr double paintsTarget = 5; // trace box repaints a second, at least
+
+struct Result
+{
+    double cpuShare = 0; // % of one core
+    double seconds = 0;
+    qint64 sent = 0;
+    Figures last;
+    double longestStall = 0;
+    double paintsPerSecond = 0;
+    double serverShare = 0;
+};
+
+Result measure(XWatch &x, pid_t server, int rate, int duration)
+{
+    QTemporaryDir work;
+    Simulator sim;
+    if (!sim.start(binary(QStringLiteral("tessaly-sim")),
+            { QStringLiteral("--stream"), QString::number(rate), QStringLiteral("--duration"),
+                QString::number(duration) },
+            work.path()))
+        fail("tessaly-sim did not start: %s", qPrintable(sim.report()));
+    Tessaly program;
+    if (!program.start(binary(QStringLiteral("tessaly")), sim.pty(), work.path()))
+        fail("tessaly did not start");
+    const std::optional<XWatch::Window> main = program.openMainWindow(x);
+    if (!main)
+        fail("the main window did not open: %s", qPrintable(program.errorOutput()));
+    sleepFor(1000ms);
+
+    Result r;
+    const qint64 paintsBefore = figure(program.figures(), QStringLiteral("trace_paints"));
+    const qint64 monoStart = monotonicMs();
+    const qint64 cpuBefore = cpuTicks(program.pid());
+    const qint64 serverBefore = cpuTicks(server);
+    const auto start = Clock::now();
+    if (!program.clickPortRead(*main))
+        fail("xdotool could not click the read button");
+
+    qint64 lastVersion = 0;
+    const auto watchStall = [&](const Figures &f) {
+        const qint64 version = figure(f, QStringLiteral("clock_ms"));
+        if (version > lastVersion && version >= monoStart) {
+            r.longestStall
+                = qMax(r.longestStall, figureF(f, QStringLiteral("period_longest_gap_ms")));
+            lastVersion = version;
+        }
+    };
+    std::optional<qint64> sent;
+    while (!(sent = sim.reported())) {
+        if (msSince(start) > (duration + 30) * 1000.0 || !program.child().running())
+            fail("the stream did not end: %s", qPrintable(program.errorOutput()));
+        watchStall(program.figures());
+        sleepFor(50ms);
+    }
+    const qint64 cpuAfter = cpuTicks(program.pid());
+    const qint64 serverAfter = cpuTicks(server);
+    r.seconds = msSince(start) / 1000.0;
+    r.sent = *sent;
+    r.cpuShare = 100.0 * double(cpuAfter - cpuBefore) / double(ticksPerSecond()) / r.seconds;
+    r.serverShare
+        = 100.0 * double(serverAfter - serverBefore) / double(ticksPerSecond()) / r.seconds;
+
+    // The last replies may still be on their way through the event loop.
+    const auto drain = Clock::now();
+    while (figure(program.figures(), QStringLiteral("received_chars")) < r.sent
+        && msSince(drain) < 5000) {
+        watchStall(program.figures());
+        sleepFor(50ms);
+    }
+    program.child().stop();
+    r.last = program.figures();
+    watchStall(r.last);
+    r.paintsPerSecond
+        = double(figure(r.last, QStringLiteral("trace_paints")) - paintsBefore) / r.seconds;
+    if (figure(r.last, QStringLiteral("entries_out")) != 1)
+        fail("the click did not send one command (%lld sent)",
+            figure(r.last, QStringLiteral("entries_out")));
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QList<int> rates { 960, 9600 };
+    int duration = 10;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const QString option = QString::fromLocal8Bit(argv[i]);
+        if (option == QLatin1String("--rate"))
+            rates = { std::atoi(argv[i + 1]) };
+        else if (option == QLatin1String("--duration"))
+            duration = std::atoi(argv[i + 1]);
+    }
+    if (!haveProgram(QStringLiteral("Xvfb")) || !haveProgram(QStringLiteral("xdotool")))
+        fail("bench_line drives the real program on Xvfb with xdotool: install the xvfb and "
+             "xdotool packages (make bench does)");
+    XServer server;
+    if (!server.start())
+        fail("Xvfb did not start");
+    XWatch x;
+    if (!x.open(server.display()))
+        fail("cannot connect to the display %s", qPrintable(server.display()));
+    note(
+        "bench_line: the real program on Xvfb %s, driven by xdotool", qPrintable(server.display()));
+
+    for (const int rate : rates) {
+        const Result r = measure(x, server.pid(), rate, duration);
+        const double target = rate <= 960 ? 5 : 30;
+        const qint64 received = figure(r.last, QStringLiteral("received_chars"));
+        const qint64 traced = figure(r.last, QStringLiteral("traced_chars"));
+        note("  %d/s: %.2f s, CPU %.1f %% of a core (Xvfb %.1f %%); sent %lld, received %lld, "
+             "traced %lld in %lld entries over %lld receive events; longest stall %.1f ms, "
+             "%.1f trace repaints/s",
+            rate, r.seconds, r.cpuShare, r.serverShare, static_cast<long long>(r.sent),
+            static_cast<long long>(received), static_cast<long long>(traced),
+            figure(r.last, QStringLiteral("entries_in")),
+            figure(r.last, QStringLiteral("receive_events")), r.longestStall, r.paintsPerSecond);
+        const bool allTraced = traced == r.sent && received == r.sent;
+        const bool repainting = r.longestStall <= stallTarget && r.paintsPerSecond >= paintsTarget;
+        row(QStringLiteral("line: %1 replies/s, %2 s, CPU").arg(rate).arg(duration),
+            QStringLiteral("%1 % · %2/%3 traced · stall %4 ms · %5 paints/s")
+                .arg(r.cpuShare, 0, 'f', 1)
+                .arg(traced)
+                .arg(r.sent)
+                .arg(r.longestStall, 0, 'f', 0)
+                .arg(r.paintsPerSecond, 0, 'f', 0),
+            QStringLiteral("≤ %1 % · all · ≤ %2 ms").arg(target).arg(stallTarget),
+            r.cpuShare <= target && allTraced && repainting);
+    }
+    return 0;
+}
