@@ -10,19 +10,19 @@
 // buffer); the low 7 bits are the read's length: 0 an empty event, 1 to 95 that many bytes,
 // 96 to 127 (n - 95) KiB, so a reply reaches the 32766-character bound. The rest is the line.
 //
-// The path into the reception: SerialControl has no way to take bytes but from an open port,
-// so this target cannot call Module1::ReceptionCaracteres. deliverEvent() below does what the
-// control and the receive event do (Input() is codepage::toText of the decoded bytes, then the
-// reply rule of ReceptionCaracteres), and calls Module1's own TamponReception and
-// TraceReception. Keep it in step with ReceptionCaracteres until the control can be fed.
+// The path into the reception is the program's own: each read goes through
+// SerialControl::takeIncoming (the parity marks, the control's input buffer) and each receive
+// event runs Module1::ReceptionCaracteres, which takes the control's Input().
 
 #include "link/codepage.h"
 #include "link/exchangetrace.h"
 #include "link/module1.h"
 #include "link/paritymarks.h"
+#include "link/serialcontrol.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QSignalBlocker>
 #include <QString>
 #include <QStringView>
 
@@ -122,58 +122,44 @@ struct Entry
     bool cut = false; // longer than the trace on its own: only its last maxTrace characters
 };
 
-// What the control holds between reads, and the receive event, as described at the top.
-struct Line
+// The receive event, with the checks of what it may do. `incoming` is what the reads since the
+// last event put in the control's input buffer, as a second decoder fed the same reads saw it.
+void deliverEvent(SerialControl &comm, const QByteArray &incomingBytes,
+    const std::vector<Entry> &entries)
 {
-    QByteArray controlInput;
-
-    void deliverEvent(const std::vector<Entry> &entries)
-    {
-        const qsizetype before = Module1::TamponReception.size();
-        const size_t entriesBefore = entries.size();
-        if (controlInput.isEmpty()) {
-            check(Module1::TamponReception.size() == before, "an empty event changed the buffer");
-            return;
-        }
-        const QString incoming = codepage::toText(controlInput);
-        controlInput.clear();
-        const bool terminated = hasTerminator(incoming);
-
-        // ReceptionCaracteres, after Input().
-        QStringView rest(incoming);
-        while (!rest.isEmpty()) {
-            const qsizetype room = maxReply - Module1::TamponReception.size();
-            const QStringView piece = rest.left(room);
-            rest = rest.mid(piece.size());
-            Module1::TamponReception += piece;
-            if (hasTerminator(piece) || Module1::TamponReception.size() >= maxReply) {
-                Module1::TraceReception(Module1::TamponReception);
-                Module1::TamponReception.clear();
-            }
-        }
-
-        // Part 1.2 within the bound: one event hands over at most one reply, whole, with what
-        // came behind its terminator; without a terminator the buffer keeps everything, until it
-        // reaches the bound (DESIGN, "Limits, mended").
-        const qsizetype total = before + incoming.size();
-        const size_t added = entries.size() - entriesBefore;
-        if (total <= maxReply) {
-            if (terminated || total == maxReply) {
-                check(added == 1, "a completed reply did not give exactly one entry");
-                check(Module1::TamponReception.isEmpty(), "the buffer kept a completed reply");
-            } else {
-                check(added == 0, "an entry without a terminator below the bound");
-                check(Module1::TamponReception.size() == total, "the buffer lost characters");
-            }
-        } else {
-            check(added >= 1, "the buffer passed the bound without an entry");
-        }
-        check(Module1::TamponReception.size() < maxReply, "the buffer reached the bound");
-        // What the buffer held before had no terminator; only what this event brought is new.
-        check(!hasTerminator(QStringView(Module1::TamponReception).right(incoming.size())),
-            "a terminator stays in the buffer");
+    const qsizetype before = Module1::TamponReception.size();
+    const size_t entriesBefore = entries.size();
+    check(comm.InBufferCount() == incomingBytes.size(), "the control's input buffer lost bytes");
+    Module1::ReceptionCaracteres();
+    check(comm.InBufferCount() == 0, "the receive event left characters in the control");
+    if (incomingBytes.isEmpty()) {
+        check(Module1::TamponReception.size() == before, "an empty event changed the buffer");
+        check(entries.size() == entriesBefore, "an empty event traced something");
+        return;
     }
-};
+    const QString incoming = codepage::toText(incomingBytes);
+    const bool terminated = hasTerminator(incoming);
+
+    // Within the bound one event hands over at most one reply, whole, with what came behind its
+    // terminator; without a terminator the buffer keeps everything, until it reaches the bound.
+    const qsizetype total = before + incoming.size();
+    const size_t added = entries.size() - entriesBefore;
+    if (total <= maxReply) {
+        if (terminated || total == maxReply) {
+            check(added == 1, "a completed reply did not give exactly one entry");
+            check(Module1::TamponReception.isEmpty(), "the buffer kept a completed reply");
+        } else {
+            check(added == 0, "an entry without a terminator below the bound");
+            check(Module1::TamponReception.size() == total, "the buffer lost characters");
+        }
+    } else {
+        check(added >= 1, "the buffer passed the bound without an entry");
+    }
+    check(Module1::TamponReception.size() < maxReply, "the buffer reached the bound");
+    // What the buffer held before had no terminator; only what this event brought is new.
+    check(!hasTerminator(QStringView(Module1::TamponReception).right(incoming.size())),
+        "a terminator stays in the buffer");
+}
 
 // An incoming entry: "R: ", the escaped reply, CR LF, the separator line. Returns the escaped
 // reply, or for a cut entry what is left of it.
@@ -305,10 +291,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
     const QByteArrayView raw(
         reinterpret_cast<const char *>(data) + 1 + cutCount, qsizetype(size - 1 - cutCount));
 
+    SerialControl comm;
     ExchangeTrace trace;
     if (flags & 0x20)
         trace.append(nearlyFullTrace());
-    Module1::attach({ nullptr, &trace });
+    Module1::attach({ &comm, &trace });
     Module1::TamponReception.clear();
 
     std::vector<Entry> entries;
@@ -333,8 +320,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
         startsAtLine = true;
     });
 
-    ParityMarkDecoder decoder;
-    Line line;
+    // The events are delivered here, each after its read, so the control's own notification
+    // stays blocked; a second decoder fed the same reads says what each event should find.
+    const QSignalBlocker quiet(&comm);
+    ParityMarkDecoder shadow;
+    QByteArray waiting;
     qsizetype at = 0;
     size_t cut = 0;
     size_t idle = 0; // reads in a row that took no byte: at most one round of the cuts
@@ -352,12 +342,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
                 idle = 0;
         }
         length = std::min(length, raw.size() - at);
-        line.controlInput += decoder.feed(raw.sliced(at, length));
+        comm.takeIncoming(raw.sliced(at, length));
+        waiting += shadow.feed(raw.sliced(at, length));
         at += length;
-        if (event)
-            line.deliverEvent(entries);
+        if (event) {
+            deliverEvent(comm, waiting, entries);
+            waiting.clear();
+        }
     }
-    line.deliverEvent(entries);
+    deliverEvent(comm, waiting, entries);
 
     const QByteArray fed = translated(raw);
     checkReplies(fed, entries);

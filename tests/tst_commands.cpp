@@ -109,6 +109,7 @@ void tst_Commands::escape_data()
     QTest::newRow("euro, code 128") << "€" << "$128";
     QTest::newRow("dollar itself") << "$13" << "$13";
     QTest::newRow("outside the code page") << "Ω" << "?";
+    QTest::newRow("outside the BMP, one ?") << QString::fromUtf8("a\U0001F600b") << "a?b";
     QTest::newRow("empty") << "" << "";
 }
 

@@ -42,6 +42,8 @@ private Q_SLOTS:
 
     void replies_data();
     void replies();
+    void parityErrorCompletesReply_data();
+    void parityErrorCompletesReply();
     void emptyEventChangesNothing();
     void unterminatedInputIsBounded();
     void leftoverSurvivesPortChange();
@@ -179,6 +181,31 @@ void tst_Link::replies()
         QVERIFY(deliver(pty, chunk));
     QCOMPARE(trace->text(), expected);
     QCOMPARE(Module1::TamponReception, leftInBuffer);
+}
+
+void tst_Link::parityErrorCompletesReply_data()
+{
+    QTest::addColumn<QList<QByteArray>>("reads");
+    QTest::addColumn<QString>("expected");
+
+    // What the terminal driver hands over: 0377 0 c marks a character received with an error.
+    using Reads = QList<QByteArray>;
+    QTest::newRow("one read") << Reads { QByteArray("AB\377\0xCD", 7) } << incoming("AB?CD");
+    QTest::newRow("mark split") << Reads { "AB\377", QByteArray("\0x", 2) } << incoming("AB?");
+    QTest::newRow("error after a held part")
+        << Reads { "BD1=96", QByteArray("\377\0\0", 3) } << incoming("BD1=96?");
+    QTest::newRow("doubled mark is a real 0377, no reply")
+        << Reads { "A\377", "\377" } << QString();
+}
+
+void tst_Link::parityErrorCompletesReply()
+{
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(QString, expected);
+
+    for (const QByteArray &read : reads)
+        comm->takeIncoming(read);
+    QCOMPARE(trace->text(), expected);
 }
 
 void tst_Link::emptyEventChangesNothing()

@@ -209,7 +209,11 @@ QString SerialControl::Input()
 
 void SerialControl::readIncoming()
 {
-    const QByteArray raw = m_port.readAll();
+    takeIncoming(m_port.readAll());
+}
+
+void SerialControl::takeIncoming(QByteArrayView raw)
+{
     if (raw.isEmpty())
         return;
     const QByteArray bytes = m_marks.feed(raw);

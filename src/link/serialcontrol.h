@@ -61,6 +61,11 @@ public:
     QSerialPort::StopBits stopBits() const;
     QSerialPort::FlowControl flowControl() const;
 
+    // Bytes as the terminal driver hands them over, parity marks included: what every read of
+    // the port goes through on its way to the input buffer and OnComm. Also the way in for
+    // bytes that no pseudo-terminal can produce, such as a real parity error.
+    void takeIncoming(QByteArrayView raw);
+
     // The French sentence an operator reads for a failed opening.
     static QString describe(const OpenFailure &failure);
 
