@@ -29,8 +29,8 @@
 
 using namespace Qt::StringLiterals;
 
-// The main window as the operator sees it: controls are found by their names in the
-// specification, driven with mouse and keyboard, and judged by the window's state, the trace
+// The main window as the operator sees it: controls are found by their names on the form,
+// driven with mouse and keyboard, and judged by the window's state, the trace
 // and the bytes that reach the device end of a pseudo-terminal.
 class TestMainWindow : public QObject
 {

@@ -49,24 +49,24 @@ bool PortMap::existsAt(const QString &device)
 #endif
 }
 
-bool PortMap::parse(const QString &spec, QString *error)
+bool PortMap::parse(const QString &mapping, QString *error)
 {
-    const qsizetype eq = spec.indexOf(QLatin1Char('='));
+    const qsizetype eq = mapping.indexOf(QLatin1Char('='));
     bool ok = false;
-    const int com = eq > 0 ? spec.left(eq).toInt(&ok) : 0;
-    const QString path = eq > 0 ? spec.mid(eq + 1) : QString();
+    const int com = eq > 0 ? mapping.left(eq).toInt(&ok) : 0;
+    const QString path = eq > 0 ? mapping.mid(eq + 1) : QString();
     if (!ok || path.isEmpty()) {
         if (error)
             *error = QStringLiteral("« %1 » : la correspondance attendue est N=CHEMIN, "
                                     "par exemple 1=/dev/ttyUSB0.")
-                         .arg(spec);
+                         .arg(mapping);
         return false;
     }
     if (com < firstPort || com > lastPort) {
         if (error)
             *error = QStringLiteral("« %1 » : le numéro de port COM doit être compris entre %2 "
                                     "et %3.")
-                         .arg(spec)
+                         .arg(mapping)
                          .arg(firstPort)
                          .arg(lastPort);
         return false;

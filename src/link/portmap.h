@@ -29,7 +29,7 @@ public:
 
     // Reads one "N=PATH" mapping into this map. On a malformed value or an N outside 1 to 5
     // nothing changes and *error says why, in French.
-    bool parse(const QString &spec, QString *error);
+    bool parse(const QString &mapping, QString *error);
 
 private:
     QMap<int, QString> m_devices;

@@ -7,8 +7,8 @@
 class QComboBox;
 class QWidget;
 
-// How the windows behave where the specification describes a classic window toolkit and Qt
-// differs: twips, font faces, colours, the disabled frame, option buttons that can be left with
+// How the windows behave where they were drawn for a classic window toolkit and Qt differs:
+// twips, font faces, colours, the disabled frame, option buttons that can be left with
 // none selected, drop-down combos that keep typed text, and the focus-loss event.
 namespace toolkit {
 
