@@ -82,12 +82,13 @@ void TraceView::flush()
         // The box's text always ends with a line end, leaving one empty block behind it.
         const qsizetype shown = doc->blockCount() - 1;
         const qsizetype fromBox = qMin(m_pendingRemoved, shown);
-        if (fromBox == shown && fromBox > 0) {
-            doc->clear();
-        } else if (fromBox > 0) {
-            QTextCursor cursor(doc);
-            cursor.movePosition(QTextCursor::Start);
-            cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, int(fromBox));
+        // One edit block: a cursor moved outside one lays out every block it lands on, and
+        // block by block that is every line about to be removed.
+        QTextCursor cursor(doc);
+        cursor.beginEditBlock();
+        if (fromBox > 0) {
+            cursor.setPosition(doc->findBlockByNumber(int(fromBox)).position(),
+                QTextCursor::KeepAnchor);
             cursor.removeSelectedText();
         }
         qsizetype fromPending = m_pendingRemoved - fromBox;
@@ -97,10 +98,10 @@ void TraceView::flush()
             start = end < 0 ? m_pendingText.size() : end + 2;
         }
         if (start < m_pendingText.size()) {
-            QTextCursor cursor(doc);
             cursor.movePosition(QTextCursor::End);
             cursor.insertText(asBoxText(m_pendingText.mid(start)));
         }
+        cursor.endEditBlock();
     }
     m_pendingReset = false;
     m_pendingRemoved = 0;
