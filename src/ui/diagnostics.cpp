@@ -7,15 +7,17 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -211,13 +213,25 @@ void Recorder::write()
     m_periodLongestGapNs = 0;
     m_lastWriteNs = now;
 
-    QSaveFile file(m_path);
-    if (file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0 && file.commit())
-        return;
-    if (!m_writeFailed) {
+    // Written beside and renamed over, so a reader never sees half a file; not synced to disk,
+    // which would cost the program more than the figures are worth.
+    QFile file(m_path + QStringLiteral(".new"));
+    const QByteArray bytes = text.toUtf8();
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(bytes) == bytes.size();
+    file.close();
+    QString error = file.errorString();
+    if (written
+        && ::rename(QFile::encodeName(file.fileName()).constData(),
+               QFile::encodeName(m_path).constData())
+            != 0) {
+        written = false;
+        error = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    if (!written && !m_writeFailed) {
         m_writeFailed = true;
         std::fprintf(stderr, "tessaly : impossible d'écrire les diagnostics dans %s : %s\n",
-            qPrintable(m_path), qPrintable(file.errorString()));
+            qPrintable(m_path), qPrintable(error));
     }
 }
 
