@@ -2,8 +2,9 @@
 // rate to the real program, shown on a private X display. The operator's path starts it: Enter
 // on the start-up window, then a click on "Lecture de la config. des ports", whose "SETU" starts
 // the stream. Figures: the program's CPU time over the stream as a share of one core, from
-// /proc; from its diagnostics file, whether every character reached the trace, the trace box's
-// repaints and the event loop's longest stall.
+// /proc (the median of a few runs: a single run varies by a point or so); from its diagnostics
+// file, whether every character reached the trace, the trace box's repaints and the event loop's
+// longest stall (the worst of the runs).
 #include "harness.h"
 
 #include <QString>
@@ -103,12 +104,15 @@ int main(int argc, char **argv)
 {
     QList<int> rates { 960, 9600 };
     int duration = 10;
+    int runs = 3;
     for (int i = 1; i + 1 < argc; i += 2) {
         const QString option = QString::fromLocal8Bit(argv[i]);
         if (option == QLatin1String("--rate"))
             rates = { std::atoi(argv[i + 1]) };
         else if (option == QLatin1String("--duration"))
             duration = std::atoi(argv[i + 1]);
+        else if (option == QLatin1String("--runs"))
+            runs = qMax(1, std::atoi(argv[i + 1]));
     }
     if (!haveProgram(QStringLiteral("Xvfb")) || !haveProgram(QStringLiteral("xdotool")))
         fail("bench_line drives the real program on Xvfb with xdotool: install the xvfb and "
@@ -119,32 +123,48 @@ int main(int argc, char **argv)
     XWatch x;
     if (!x.open(server.display()))
         fail("cannot connect to the display %s", qPrintable(server.display()));
-    note(
-        "bench_line: the real program on Xvfb %s, driven by xdotool", qPrintable(server.display()));
+    note("bench_line: the real program on Xvfb %s, driven by xdotool; %d runs a rate, the median "
+         "CPU share is the figure",
+        qPrintable(server.display()), runs);
 
     for (const int rate : rates) {
-        const Result r = measure(x, server.pid(), rate, duration);
+        QList<double> shares;
+        bool allTraced = true;
+        double longestStall = 0;
+        double fewestPaints = 1e9;
+        qint64 fewestTraced = -1;
+        qint64 sent = 0;
+        for (int run = 0; run < runs; ++run) {
+            const Result r = measure(x, server.pid(), rate, duration);
+            const qint64 received = figure(r.last, QStringLiteral("received_chars"));
+            const qint64 traced = figure(r.last, QStringLiteral("traced_chars"));
+            fewestTraced = fewestTraced < 0 ? traced : qMin(fewestTraced, traced);
+            sent = r.sent;
+            note("  %d/s: %.2f s, CPU %.1f %% of a core (Xvfb %.1f %%); sent %lld, received %lld, "
+                 "traced %lld in %lld entries over %lld receive events; longest stall %.1f ms, "
+                 "%.1f trace repaints/s",
+                rate, r.seconds, r.cpuShare, r.serverShare, static_cast<long long>(r.sent),
+                static_cast<long long>(received), static_cast<long long>(traced),
+                figure(r.last, QStringLiteral("entries_in")),
+                figure(r.last, QStringLiteral("receive_events")), r.longestStall,
+                r.paintsPerSecond);
+            shares << r.cpuShare;
+            allTraced = allTraced && traced == r.sent && received == r.sent;
+            longestStall = qMax(longestStall, r.longestStall);
+            fewestPaints = qMin(fewestPaints, r.paintsPerSecond);
+        }
+        const double share = median(shares);
         const double target = rate <= 960 ? 5 : 30;
-        const qint64 received = figure(r.last, QStringLiteral("received_chars"));
-        const qint64 traced = figure(r.last, QStringLiteral("traced_chars"));
-        note("  %d/s: %.2f s, CPU %.1f %% of a core (Xvfb %.1f %%); sent %lld, received %lld, "
-             "traced %lld in %lld entries over %lld receive events; longest stall %.1f ms, "
-             "%.1f trace repaints/s",
-            rate, r.seconds, r.cpuShare, r.serverShare, static_cast<long long>(r.sent),
-            static_cast<long long>(received), static_cast<long long>(traced),
-            figure(r.last, QStringLiteral("entries_in")),
-            figure(r.last, QStringLiteral("receive_events")), r.longestStall, r.paintsPerSecond);
-        const bool allTraced = traced == r.sent && received == r.sent;
-        const bool repainting = r.longestStall <= stallTarget && r.paintsPerSecond >= paintsTarget;
+        const bool repainting = longestStall <= stallTarget && fewestPaints >= paintsTarget;
         row(QStringLiteral("line: %1 replies/s, %2 s, CPU").arg(rate).arg(duration),
             QStringLiteral("%1 % · %2/%3 traced · stall %4 ms · %5 paints/s")
-                .arg(r.cpuShare, 0, 'f', 1)
-                .arg(traced)
-                .arg(r.sent)
-                .arg(r.longestStall, 0, 'f', 0)
-                .arg(r.paintsPerSecond, 0, 'f', 0),
+                .arg(share, 0, 'f', 1)
+                .arg(fewestTraced)
+                .arg(sent)
+                .arg(longestStall, 0, 'f', 0)
+                .arg(fewestPaints, 0, 'f', 0),
             QStringLiteral("≤ %1 % · all · ≤ %2 ms").arg(target).arg(stallTarget),
-            r.cpuShare <= target && allTraced && repainting);
+            share <= target && allTraced && repainting);
     }
     return 0;
 }
