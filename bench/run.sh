@@ -3,9 +3,9 @@
 #   bench/run.sh BUILD_DIR bench   trace cost, line load, start-up, command latency
 #   bench/run.sh BUILD_DIR soak    10 MB floods against the real program
 # Each program prints its rows on standard output; their details go to BUILD_DIR/bench/<what>.log.
-# The figures depend on the machine being otherwise idle: the load average is shown before and
-# after (the benchmarks themselves add up to about one), with a warning when the machine was busy
-# before they started.
+# The figures depend on the machine being otherwise idle. Before and after the run this shows the
+# load average and how many other tasks are runnable on average over two seconds (the load
+# average still counts a build that has just finished), and warns when something else was busy.
 set -uo pipefail
 
 build=${1:?usage: $0 BUILD_DIR bench|soak}
@@ -28,11 +28,22 @@ for program in "${programs[@]}"; do
 done
 
 load() { cut -d' ' -f1 /proc/loadavg; }
-busy() { awk -v l="$1" 'BEGIN { exit !(l > 0.5) }'; }
+# Runnable tasks other than the one reading /proc/loadavg, averaged over 20 samples.
+others() {
+    local sum=0 running
+    for _ in $(seq 20); do
+        running=$(cut -d' ' -f4 /proc/loadavg)
+        sum=$((sum + ${running%/*} - 1))
+        sleep 0.1
+    done
+    awk -v s="$sum" 'BEGIN { printf "%.1f", s / 20 }'
+}
+busy() { awk -v n="$1" 'BEGIN { exit !(n > 0.5) }'; }
 
 log="$dir/$what.log"
 : >"$log"
 before=$(load)
+others_before=$(others)
 echo "Running ${programs[*]} (details in $log)"
 printf '%-44s %-52s %-22s %s\n' figure value target met/missed
 printf '%-44s %-52s %-22s %s\n' "$(printf -- '-%.0s' {1..44})" "$(printf -- '-%.0s' {1..52})" \
@@ -46,9 +57,10 @@ for program in "${programs[@]}"; do
     fi
 done
 after=$(load)
-echo "Load average (1 min): $before before, $after after, on $(nproc) cores."
-if busy "$before"; then
-    echo "Warning: the machine was busy before the run; run again on an idle machine for reliable" \
-        "figures."
+others_after=$(others)
+echo "Load average (1 min): $before before, $after after; other runnable tasks:" \
+    "$others_before before, $others_after after; $(nproc) cores."
+if busy "$others_before" || busy "$others_after"; then
+    echo "Warning: other programs were running; run again on an idle machine for reliable figures."
 fi
 exit $status
