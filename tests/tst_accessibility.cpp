@@ -237,6 +237,7 @@ void TestAccessibility::portNamedAlikeInBothWindows()
     QAccessibleInterface *item = table->cellAt(com - 1, 0);
     QVERIFY(item);
     QCOMPARE(item->text(QAccessible::Name), QStringLiteral("Port COM%1 du PC").arg(com));
+    QTRY_VERIFY(!list->item(com - 1)->toolTip().isEmpty());
     QCOMPARE(item->text(QAccessible::Description), list->item(com - 1)->toolTip());
 
     QRadioButton *option = Principale::form()->portOption(com);

@@ -425,7 +425,7 @@ void TestPorts::choixPortToolTips()
     const QListWidgetItem *item = list->item(com - 1);
     QVERIFY(item);
     QCOMPARE(item->text(), QString::number(com));
-    QCOMPARE(item->toolTip(), expand(toolTip));
+    QTRY_COMPARE(item->toolTip(), expand(toolTip));
     QCOMPARE(
         item->data(Qt::AccessibleTextRole).toString(), QStringLiteral("Port COM%1 du PC").arg(com));
 }
@@ -436,7 +436,7 @@ void TestPorts::toolTipFollowsThePorts()
     map.map(3, m_root + QStringLiteral("/late"));
     SerialControl::setPortMap(map);
     QListWidget *list = frmSplash::form()->ChoixPort();
-    QCOMPARE(list->item(2)->toolTip(), expand(QStringLiteral("COM3 : {root}/late (absent)")));
+    QTRY_COMPARE(list->item(2)->toolTip(), expand(QStringLiteral("COM3 : {root}/late (absent)")));
 
     // The adapter is plugged in while the start-up window waits.
     QVERIFY(makeFile(m_root + QStringLiteral("/late")));

@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTimer>
 
 namespace {
 FormSlot<frmSplash> splash;
@@ -67,10 +68,14 @@ void frmSplash::Form_Load()
     ui->lblVersion->adjustSize();
     ui->lblVersion->move(right + 1 - ui->lblVersion->width(), ui->lblVersion->y());
 
-    for (int n = 1; n <= 5; ++n)
-        ui->ChoixPort->addItem(QString::number(n));
+    for (int n = 1; n <= 5; ++n) {
+        auto *item = new QListWidgetItem(QString::number(n), ui->ChoixPort);
+        item->setData(Qt::AccessibleTextRole, QStringLiteral("Port COM%1 du PC").arg(n));
+    }
     ui->ChoixPort->setCurrentRow(0);
-    showPortDevices();
+    // Looking the machine's serial ports up takes longer than drawing the window: it is done
+    // once the window is up, and again whenever a tool tip is asked for.
+    QTimer::singleShot(portLookupDelay, this, &frmSplash::showPortDevices);
 }
 
 // Each number's tool tip names the device it opens, so the operator sees whether COM3 is the
@@ -83,7 +88,6 @@ void frmSplash::showPortDevices()
         const int com = item->text().toInt();
         const QString device = ports.describeCom(SerialControl::portMap(), com);
         item->setToolTip(device);
-        item->setData(Qt::AccessibleTextRole, QStringLiteral("Port COM%1 du PC").arg(com));
         item->setData(Qt::AccessibleDescriptionRole, device);
     }
 }

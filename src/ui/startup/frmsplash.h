@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+#include <chrono>
 #include <memory>
 
 namespace Ui {
@@ -36,6 +37,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    static constexpr std::chrono::milliseconds portLookupDelay { 150 };
+
     friend class FormSlot<frmSplash>;
     frmSplash();
 
