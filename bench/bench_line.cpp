@@ -114,15 +114,10 @@ int main(int argc, char **argv)
         else if (option == QLatin1String("--runs"))
             runs = qMax(1, std::atoi(argv[i + 1]));
     }
-    if (!haveProgram(QStringLiteral("Xvfb")) || !haveProgram(QStringLiteral("xdotool")))
-        fail("bench_line drives the real program on Xvfb with xdotool: install the xvfb and "
-             "xdotool packages (make bench does)");
-    XServer server;
-    if (!server.start())
-        fail("Xvfb did not start");
-    XWatch x;
-    if (!x.open(server.display()))
-        fail("cannot connect to the display %s", qPrintable(server.display()));
+    Display display;
+    startDisplay(display, "bench_line", true);
+    XServer &server = display.server;
+    XWatch &x = display.x;
     note("bench_line: the real program on Xvfb %s, driven by xdotool; %d runs a rate, the median "
          "CPU share is the figure",
         qPrintable(server.display()), runs);

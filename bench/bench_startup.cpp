@@ -47,14 +47,10 @@ int main(int argc, char **argv)
     int runs = 5;
     if (argc == 3 && QString::fromLocal8Bit(argv[1]) == QLatin1String("--runs"))
         runs = qMax(1, std::atoi(argv[2]));
-    if (!haveProgram(QStringLiteral("Xvfb")))
-        fail("bench_startup maps windows on Xvfb: install the xvfb package (make bench does)");
-    XServer server;
-    if (!server.start())
-        fail("Xvfb did not start");
-    XWatch x;
-    if (!x.open(server.display()))
-        fail("cannot connect to the display %s", qPrintable(server.display()));
+    Display display;
+    startDisplay(display, "bench_startup", false);
+    XServer &server = display.server;
+    XWatch &x = display.x;
     x.watchMaps();
 
     const QString tessaly = binary(QStringLiteral("tessaly"));

@@ -520,4 +520,18 @@ double percentile(QList<double> values, double p)
     return values[std::clamp<qsizetype>(rank - 1, 0, values.size() - 1)];
 }
 
+void startDisplay(Display &display, const char *who, bool xdotool)
+{
+    if (!haveProgram(QStringLiteral("Xvfb")))
+        fail("%s needs Xvfb: install the xvfb package (make bench does)", who);
+    if (xdotool && !haveProgram(QStringLiteral("xdotool")))
+        fail("%s drives the real program with xdotool: install the xdotool package (make bench "
+             "does)",
+            who);
+    if (!display.server.start())
+        fail("Xvfb did not start");
+    if (!display.x.open(display.server.display()))
+        fail("cannot connect to the display %s", qPrintable(display.server.display()));
+}
+
 } // namespace bench

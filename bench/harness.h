@@ -118,6 +118,15 @@ private:
     quint32 m_pidAtom = 0;
 };
 
+// A private Xvfb with a connection watching it, for a benchmark named `who`; ends the benchmark
+// saying what to install when Xvfb (or, with xdotool set, xdotool) is missing or fails.
+struct Display
+{
+    XServer server;
+    XWatch x;
+};
+void startDisplay(Display &display, const char *who, bool xdotool);
+
 // xdotool, run to its end: false when it failed.
 bool xdotool(const QStringList &arguments);
 

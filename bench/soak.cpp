@@ -126,15 +126,10 @@ int main(int argc, char **argv)
     qint64 bytes = 10000000;
     if (argc == 3 && QString::fromLocal8Bit(argv[1]) == QLatin1String("--bytes"))
         bytes = std::atoll(argv[2]);
-    if (!haveProgram(QStringLiteral("Xvfb")) || !haveProgram(QStringLiteral("xdotool")))
-        fail("soak drives the real program on Xvfb with xdotool: install the xvfb and xdotool "
-             "packages (make soak does)");
-    XServer server;
-    if (!server.start())
-        fail("Xvfb did not start");
-    XWatch x;
-    if (!x.open(server.display()))
-        fail("cannot connect to the display %s", qPrintable(server.display()));
+    Display display;
+    startDisplay(display, "soak", true);
+    XServer &server = display.server;
+    XWatch &x = display.x;
     note("soak: the real program on Xvfb %s, %lld bytes a flood", qPrintable(server.display()),
         static_cast<long long>(bytes));
 
