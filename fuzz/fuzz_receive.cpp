@@ -275,7 +275,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     for (int b = 0; b < 256; ++b) {
         const QByteArray one(1, char(b));
         const QString text = codepage::toText(one);
-        check(text.size() == 1 && codepage::code(text[0]) == b && codepage::toBytes(text) == one,
+        check(text.size() == 1 && codepage::toBytes(text) == one,
             "the code page does not map a byte to one character and back");
     }
     return 0;

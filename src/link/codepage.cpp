@@ -68,13 +68,4 @@ QByteArray toBytes(QStringView text)
     return bytes;
 }
 
-int code(QChar c)
-{
-    if (c.unicode() < 0x80)
-        return c.unicode();
-    const Table &t = table();
-    const auto it = t.toByte.constFind(c.unicode());
-    return it == t.toByte.cend() ? '?' : *it;
-}
-
 } // namespace codepage

@@ -13,7 +13,4 @@ QString toText(QByteArrayView bytes);
 // A character Windows-1252 cannot hold goes out as "?", one per code point.
 QByteArray toBytes(QStringView text);
 
-// The 8-bit code of one character: what the escape rule shows.
-int code(QChar c);
-
 } // namespace codepage
