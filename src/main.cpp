@@ -10,7 +10,6 @@
 #include <QIcon>
 
 #include <cstdio>
-#include <optional>
 
 int main(int argc, char *argv[])
 {
@@ -19,40 +18,49 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("io.github.tessaly.Tessaly"));
 
     // The command line is read before any window system is reached, so that --help, --version
-    // and a refused option answer on a machine with no display.
+    // and a refused option answer on a machine with no display. On the way to the window nothing
+    // more is needed than the arguments; a console application is set up only to answer.
+    QStringList arguments;
+    arguments.reserve(argc);
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
     CommandLine commandLine;
-    std::optional<QCoreApplication> console(std::in_place, argc, argv);
-    switch (commandLine.parse(QCoreApplication::arguments())) {
-    case CommandLine::Outcome::Help:
-        std::fputs(qUtf8Printable(commandLine.helpText()), stdout);
-        return 0;
-    case CommandLine::Outcome::Version:
-        std::fputs(qUtf8Printable(commandLine.versionText() + QLatin1Char('\n')), stdout);
-        return 0;
-    case CommandLine::Outcome::Error:
-        std::fputs(qUtf8Printable(QStringLiteral("tessaly : %1\nVoir « tessaly --help ».\n")
-                                      .arg(commandLine.errorText())),
-            stderr);
-        return CommandLine::usageExitStatus;
-    case CommandLine::Outcome::ListPorts:
-        std::fputs(qUtf8Printable(PortList::scan().listing(commandLine.portMap())), stdout);
-        return 0;
-    case CommandLine::Outcome::Run:
-        break;
+    const CommandLine::Outcome outcome = commandLine.parse(arguments);
+    if (outcome != CommandLine::Outcome::Run) {
+        const QCoreApplication console(argc, argv);
+        switch (outcome) {
+        case CommandLine::Outcome::Help:
+            std::fputs(qUtf8Printable(commandLine.helpText()), stdout);
+            return 0;
+        case CommandLine::Outcome::Version:
+            std::fputs(qUtf8Printable(commandLine.versionText() + QLatin1Char('\n')), stdout);
+            return 0;
+        case CommandLine::Outcome::Error:
+            std::fputs(qUtf8Printable(QStringLiteral("tessaly : %1\nVoir « tessaly --help ».\n")
+                                          .arg(commandLine.errorText())),
+                stderr);
+            return CommandLine::usageExitStatus;
+        case CommandLine::Outcome::ListPorts:
+            std::fputs(qUtf8Printable(PortList::scan().listing(commandLine.portMap())), stdout);
+            return 0;
+        case CommandLine::Outcome::Run:
+            break;
+        }
     }
     SerialControl::setPortMap(commandLine.portMap());
-    console.reset();
 
     QApplication app(argc, argv);
     Diagnostics::start();
 
     Q_INIT_RESOURCE(resources);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
 
     // The program lives as long as a window is loaded, shown or not.
     QApplication::setQuitOnLastWindowClosed(false);
     QObject::connect(&Forms::instance(), &Forms::noFormLoaded, &app, &QCoreApplication::quit);
 
     frmSplash::form()->show();
+    // The start-up window has neither title bar nor task-bar entry, so its icon is never seen:
+    // the program's icon is decoded once that window is up, ready for the main window.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
     return app.exec();
 }
