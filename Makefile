@@ -9,7 +9,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 BUILD_DEPS := cmake make g++ qt6-base-dev qt6-serialport-dev fonts-liberation fonts-dejavu-core \
               librsvg2-bin desktop-file-utils appstream groff-base
 RUN_DEPS := $(BUILD_DEPS) qt6-qpa-plugins
-BENCH_DEPS := xvfb xdotool x11-utils libxcb1-dev
+BENCH_DEPS := xvfb xdotool x11-utils libxcb1-dev libxcb-damage0-dev
 PACKAGE_DEPS := dpkg-dev file
 PREFIX ?= /usr/local
 
@@ -48,6 +48,8 @@ run: build
 # and print one table of figures against their targets (bench/run.sh). CI does not run them.
 bench-deps:
 	$(call ensure_packages,$(BENCH_DEPS))
+	@# A build directory configured before these were installed looks for them again.
+	@if [ -f $(BUILD_DIR)/CMakeCache.txt ]; then cmake -S . -B $(BUILD_DIR) >/dev/null; fi
 
 bench: bench-deps build
 	@bench/run.sh $(BUILD_DIR) bench

@@ -23,6 +23,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <xcb/damage.h>
 #include <xcb/xcb.h>
 
 extern char **environ;
@@ -259,38 +260,94 @@ bool XWatch::open(const QString &display)
     return true;
 }
 
-void XWatch::watchMaps()
+bool XWatch::watchMaps(bool drawing)
 {
+    if (drawing) {
+        const xcb_query_extension_reply_t *damage
+            = xcb_get_extension_data(m_connection, &xcb_damage_id);
+        if (!damage || !damage->present)
+            return false;
+        xcb_damage_query_version_reply_t *version = xcb_damage_query_version_reply(m_connection,
+            xcb_damage_query_version(m_connection, XCB_DAMAGE_MAJOR_VERSION,
+                XCB_DAMAGE_MINOR_VERSION),
+            nullptr);
+        if (!version)
+            return false;
+        std::free(version);
+        m_damageEvent = damage->first_event;
+        m_drawing = true;
+    }
     const quint32 mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(m_connection, m_root, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(m_connection);
     while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection))
         std::free(event);
+    return true;
+}
+
+void XWatch::takeEvents()
+{
+    while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection)) {
+        const auto at = Clock::now();
+        const quint8 type = event->response_type & 0x7f;
+        if (type == XCB_MAP_NOTIFY) {
+            m_mapped.append({ reinterpret_cast<xcb_map_notify_event_t *>(event)->window, at });
+        } else if (type == XCB_CREATE_NOTIFY && m_drawing) {
+            // Watched from its creation, before the program can draw into it. The damage
+            // object goes with the window.
+            const auto *created = reinterpret_cast<xcb_create_notify_event_t *>(event);
+            m_drawn.remove(created->window); // an identifier a program that ended had used
+            xcb_damage_create(m_connection, xcb_generate_id(m_connection), created->window,
+                XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+            xcb_flush(m_connection);
+        } else if (m_drawing && type == m_damageEvent + XCB_DAMAGE_NOTIFY) {
+            const auto *damage = reinterpret_cast<xcb_damage_notify_event_t *>(event);
+            if (!m_drawn.contains(damage->drawable))
+                m_drawn.insert(damage->drawable, at);
+        }
+        std::free(event);
+    }
+}
+
+bool XWatch::waitForEvents(Clock::time_point start, std::chrono::milliseconds timeout)
+{
+    const int left = int(timeout.count() - msSince(start));
+    if (left <= 0 || xcb_connection_has_error(m_connection))
+        return false;
+    pollfd p { xcb_get_file_descriptor(m_connection), POLLIN, 0 };
+    ::poll(&p, 1, left);
+    return true;
 }
 
 std::optional<XWatch::Window> XWatch::waitForMap(pid_t pid, std::chrono::milliseconds timeout)
 {
     const auto start = Clock::now();
-    pollfd p { xcb_get_file_descriptor(m_connection), POLLIN, 0 };
-    for (;;) {
-        while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection)) {
-            const auto at = Clock::now();
-            const bool mapped = (event->response_type & 0x7f) == XCB_MAP_NOTIFY;
-            const quint32 window
-                = mapped ? reinterpret_cast<xcb_map_notify_event_t *>(event)->window : 0;
-            std::free(event);
-            if (mapped && windowPid(window) == quint32(pid)) {
-                std::optional<Window> w = geometry(window);
+    do {
+        takeEvents();
+        while (!m_mapped.isEmpty()) {
+            const Mapped mapped = m_mapped.takeFirst();
+            if (windowPid(mapped.window) == quint32(pid)) {
+                std::optional<Window> w = geometry(mapped.window);
                 if (w)
-                    w->mappedAt = at;
+                    w->mappedAt = mapped.at;
                 return w;
             }
         }
-        const int left = int(timeout.count() - msSince(start));
-        if (left <= 0 || xcb_connection_has_error(m_connection))
-            return std::nullopt;
-        ::poll(&p, 1, left);
-    }
+    } while (waitForEvents(start, timeout));
+    return std::nullopt;
+}
+
+std::optional<Clock::time_point> XWatch::waitForDrawing(
+    quint32 window, std::chrono::milliseconds timeout)
+{
+    const auto start = Clock::now();
+    do {
+        takeEvents();
+        const auto drawn = m_drawn.constFind(window);
+        if (drawn != m_drawn.constEnd())
+            return *drawn;
+    } while (waitForEvents(start, timeout));
+    return std::nullopt;
 }
 
 quint32 XWatch::windowPid(quint32 window)
@@ -385,6 +442,19 @@ qint64 residentKb(pid_t pid)
             return line.mid(6).trimmed().split(' ').constFirst().toLongLong();
     }
     return 0;
+}
+
+double cpuMs(pid_t pid)
+{
+    // Every thread's time on a processor, in nanoseconds, from the scheduler's own count.
+    double ns = 0;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (file.open(QIODevice::ReadOnly))
+            ns += file.readAll().split(' ').constFirst().toDouble();
+    }
+    return ns / 1e6;
 }
 
 qint64 monotonicMs()

@@ -99,10 +99,16 @@ public:
     ~XWatch();
 
     bool open(const QString &display);
-    // From now on every top-level window mapped is reported to waitForMap().
-    void watchMaps();
+    // From now on every top-level window mapped is reported to waitForMap(), and, with drawing,
+    // the first time anything is drawn into each new top-level window to waitForDrawing()
+    // (the X DAMAGE extension; false when the server lacks it).
+    bool watchMaps(bool drawing = false);
     // The first top-level window of pid mapped within timeout, noticed as its MapNotify arrives.
     std::optional<Window> waitForMap(pid_t pid, std::chrono::milliseconds timeout);
+    // When the program first drew into window (one waitForMap returned), as the server reports
+    // it; nothing if it draws nothing within timeout.
+    std::optional<Clock::time_point> waitForDrawing(
+        quint32 window, std::chrono::milliseconds timeout);
     // The mapped top-level windows of pid, as they stand.
     QList<Window> mappedWindows(pid_t pid);
     // Polls until pid has a mapped window of that size.
@@ -112,6 +118,20 @@ public:
 private:
     quint32 windowPid(quint32 window);
     std::optional<Window> geometry(quint32 window);
+    // Takes the events that have arrived: maps are queued for waitForMap, first drawings kept
+    // for waitForDrawing, new top-level windows watched for drawing.
+    void takeEvents();
+    bool waitForEvents(Clock::time_point start, std::chrono::milliseconds timeout);
+
+    struct Mapped
+    {
+        quint32 window;
+        Clock::time_point at;
+    };
+    QList<Mapped> m_mapped;
+    QMap<quint32, Clock::time_point> m_drawn;
+    bool m_drawing = false;
+    quint8 m_damageEvent = 0;
 
     xcb_connection_t *m_connection = nullptr;
     quint32 m_root = 0;
@@ -133,6 +153,8 @@ bool xdotool(const QStringList &arguments);
 // Ticks (1/CLK_TCK s) of user and system time the process has used, all threads together.
 qint64 cpuTicks(pid_t pid);
 long ticksPerSecond();
+// Milliseconds on a processor so far, all threads together, to the scheduler's precision.
+double cpuMs(pid_t pid);
 // Resident memory in kB, 0 when the process is gone.
 qint64 residentKb(pid_t pid);
 // Monotonic milliseconds, the clock the diagnostics file's clock_ms comes from.
