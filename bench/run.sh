@@ -42,6 +42,9 @@ busy() { awk -v n="$1" 'BEGIN { exit !(n > 0.5) }'; }
 
 log="$dir/$what.log"
 : >"$log"
+# A build that has just finished leaves hundreds of megabytes to be written back; the kernel
+# would do it during the first runs, on the same cores. Write it back now.
+sync
 before=$(load)
 others_before=$(others)
 echo "Running ${programs[*]} (details in $log)"
