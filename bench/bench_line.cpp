@@ -34,17 +34,11 @@ Result measure(XWatch &x, pid_t server, int rate, int duration)
 {
     QTemporaryDir work;
     Simulator sim;
-    if (!sim.start(binary(QStringLiteral("tessaly-sim")),
-            { QStringLiteral("--stream"), QString::number(rate), QStringLiteral("--duration"),
-                QString::number(duration) },
-            work.path()))
-        fail("tessaly-sim did not start: %s", qPrintable(sim.report()));
     Tessaly program;
-    if (!program.start(binary(QStringLiteral("tessaly")), sim.pty(), work.path()))
-        fail("tessaly did not start");
-    const std::optional<XWatch::Window> main = program.openMainWindow(x);
-    if (!main)
-        fail("the main window did not open: %s", qPrintable(program.errorOutput()));
+    const XWatch::Window main = startOnSimulator(x, sim, program,
+        { QStringLiteral("--stream"), QString::number(rate), QStringLiteral("--duration"),
+            QString::number(duration) },
+        work.path());
     sleepFor(1000ms);
 
     Result r;
@@ -53,7 +47,7 @@ Result measure(XWatch &x, pid_t server, int rate, int duration)
     const qint64 cpuBefore = cpuTicks(program.pid());
     const qint64 serverBefore = cpuTicks(server);
     const auto start = Clock::now();
-    if (!program.clickPortRead(*main))
+    if (!program.clickPortRead(main))
         fail("xdotool could not click the read button");
 
     qint64 lastVersion = 0;

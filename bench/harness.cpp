@@ -562,6 +562,19 @@ std::optional<XWatch::Window> Tessaly::openMainWindow(XWatch &x)
     return x.waitForWindow(pid(), mainWidth, mainHeight, 20000ms);
 }
 
+XWatch::Window startOnSimulator(XWatch &x, Simulator &sim, Tessaly &program,
+    const QStringList &simArguments, const QString &workDir)
+{
+    if (!sim.start(binary(QStringLiteral("tessaly-sim")), simArguments, workDir))
+        fail("tessaly-sim did not start: %s", qPrintable(sim.report()));
+    if (!program.start(binary(QStringLiteral("tessaly")), sim.pty(), workDir))
+        fail("tessaly did not start");
+    const std::optional<XWatch::Window> main = program.openMainWindow(x);
+    if (!main)
+        fail("the main window did not open: %s", qPrintable(program.errorOutput()));
+    return *main;
+}
+
 bool Tessaly::clickPortRead(const XWatch::Window &mainWindow)
 {
     // No --sync: xdotool would wait for ever for a move to where the pointer already is.

@@ -216,6 +216,11 @@ private:
     QString m_stderr;
 };
 
+// tessaly-sim started in workDir with simArguments, then tessaly on its pty, taken through its
+// start-up window to its main window, which is returned. Ends the benchmark saying what failed.
+XWatch::Window startOnSimulator(XWatch &x, Simulator &sim, Tessaly &program,
+    const QStringList &simArguments, const QString &workDir);
+
 // Where the built programs are: beside the bench directory, in bin/.
 QString binary(const QString &name);
 

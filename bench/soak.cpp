@@ -30,14 +30,8 @@ void soak(XWatch &x, const Phase &phase, qint64 bytes)
     QStringList arguments { QStringLiteral("--flood"), QString::number(bytes),
         QStringLiteral("--seed"), QStringLiteral("1") };
     arguments += phase.arguments;
-    if (!sim.start(binary(QStringLiteral("tessaly-sim")), arguments, work.path()))
-        fail("tessaly-sim did not start: %s", qPrintable(sim.report()));
     Tessaly program;
-    if (!program.start(binary(QStringLiteral("tessaly")), sim.pty(), work.path()))
-        fail("tessaly did not start");
-    const std::optional<XWatch::Window> main = program.openMainWindow(x);
-    if (!main)
-        fail("the main window did not open: %s", qPrintable(program.errorOutput()));
+    const XWatch::Window main = startOnSimulator(x, sim, program, arguments, work.path());
 
     // Idle: the main window shown and settled, the port open, nothing received.
     sleepFor(1500ms);
@@ -50,7 +44,7 @@ void soak(XWatch &x, const Phase &phase, qint64 bytes)
 
     const qint64 monoStart = monotonicMs();
     const auto start = Clock::now();
-    if (!program.clickPortRead(*main))
+    if (!program.clickPortRead(main))
         fail("xdotool could not click the read button");
 
     double peakMb = idleMb;
